@@ -3,7 +3,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 ARCH="${1:-x86_64}"; shift || true
-BUILD="$ROOT/build/$ARCH"
+BUILD="${QUENDRAL_BUILD_ROOT:-$ROOT/build}/$ARCH"
 EXTRA=()
 if [ "$ARCH" = "x86_64" ]; then
   EXTRA+=("-DCMAKE_CROSSCOMPILING_EMULATOR=$ROOT/tools/wine-exec")
