@@ -83,13 +83,15 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
-    bool OnMessageBase(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    bool Dispatch(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+    bool DefaultHandling(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 
     UINT templateId_;
     HINSTANCE module_;
     bool modal_ = false;
     bool modalRunning_ = false;
     bool ended_ = false;
+    bool creating_ = false;
     INT_PTR result_ = -1;
 };
 

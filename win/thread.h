@@ -9,7 +9,8 @@ namespace win {
 
 class Thread {
 public:
-    using Proc = DWORD (*)(void* arg);
+    // The thread routine: DWORD WINAPI Fn(void* arg).
+    using Proc = LPTHREAD_START_ROUTINE;
 
     Thread() noexcept = default;
     // A thread still running is waited for (without time limit), so its

@@ -73,6 +73,9 @@ protected:
     friend bool ReflectToChild(HWND parent, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
 
 private:
+    // What the hook does with a message: OnMessage here; win::Dialog adds its
+    // own default handling behind it.
+    virtual bool Dispatch(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
     HWND hwnd_ = nullptr;
