@@ -59,3 +59,7 @@
 
 // System menu item of the main dialog that opens the about dialog
 #define IDM_ABOUTBOX            0x0010
+
+#ifndef IDC_STATIC
+#define IDC_STATIC              (-1)
+#endif
