@@ -81,6 +81,8 @@ bool CInstanceChecker::RecordMainWindow(HWND hwnd) {
     win::Handle m(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
                                      GetMappingName().c_str()));
     if (!m) return false;
+    // Someone made it between our check and now: theirs, not ours to overwrite.
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
     {
         win::MappedView view(MapViewOfFile(m.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kBlockSize));
         // Without a view the block would announce an instance nobody can reach.
