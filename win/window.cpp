@@ -7,6 +7,9 @@
 namespace win {
 namespace {
 constexpr UINT_PTR kSubclassId = 0x51E7;  // one hook per window for this layer
+// The object behind a window. A property rather than GetWindowSubclass, which
+// the x86_64 import library does not offer.
+constexpr wchar_t kObjectProp[] = L"Quendral.win.Window";
 } // namespace
 
 Window::~Window() {
@@ -22,7 +25,11 @@ bool Window::Attach(HWND hwnd) noexcept {
 bool Window::Subclass(HWND hwnd) noexcept {
     if (!hwnd || subclassed_ || !IsWindow(hwnd)) return false;
     if (FromHandle(hwnd)) return false;  // another object already handles it
-    if (!SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
+    if (!SetPropW(hwnd, kObjectProp, this)) return false;
+    if (!SetWindowSubclass(hwnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) {
+        RemovePropW(hwnd, kObjectProp);
+        return false;
+    }
     hwnd_ = hwnd;
     subclassed_ = true;
     return true;
@@ -30,15 +37,16 @@ bool Window::Subclass(HWND hwnd) noexcept {
 
 void Window::Unsubclass() noexcept {
     if (!subclassed_) return;
-    if (IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+    if (IsWindow(hwnd_)) {
+        RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+        RemovePropW(hwnd_, kObjectProp);
+    }
     subclassed_ = false;
 }
 
 Window* Window::FromHandle(HWND hwnd) noexcept {
     if (!hwnd) return nullptr;
-    DWORD_PTR ref = 0;
-    if (!GetWindowSubclass(hwnd, SubclassProc, kSubclassId, &ref)) return nullptr;
-    return reinterpret_cast<Window*>(ref);
+    return static_cast<Window*>(GetPropW(hwnd, kObjectProp));
 }
 
 std::wstring Window::GetText() const {
@@ -78,6 +86,7 @@ LRESULT CALLBACK Window::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
         LRESULT result = 0;
         bool handled = self->Dispatch(msg, wp, lp, result);
         RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
+        RemovePropW(hwnd, kObjectProp);
         self->subclassed_ = false;
         self->hwnd_ = nullptr;
         return handled ? result : DefSubclassProc(hwnd, msg, wp, lp);

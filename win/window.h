@@ -53,7 +53,7 @@ public:
     std::wstring GetText() const;
     void Enable(bool on) const noexcept { EnableWindow(hwnd_, on ? TRUE : FALSE); }
     bool IsEnabled() const noexcept { return IsWindowEnabled(hwnd_) != FALSE; }
-    void Show(int cmd) const noexcept { ::ShowWindow(hwnd_, cmd); }
+    void ShowWindow(int cmd) const noexcept { ::ShowWindow(hwnd_, cmd); }
     bool IsVisible() const noexcept { return IsWindowVisible(hwnd_) != FALSE; }
     void Invalidate(bool erase = true) const noexcept { InvalidateRect(hwnd_, nullptr, erase ? TRUE : FALSE); }
     RECT ClientRect() const noexcept;
