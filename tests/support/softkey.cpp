@@ -106,6 +106,10 @@ void WriteLibraryConfig(const std::string& emptySlots, const std::string& funcli
     if (!funclistResult.empty()) Put(file, "library", "funclist_result", funclistResult);
 }
 
+void SetLibraryFault(const std::string& function, const std::string& code) {
+    Put(testenv::Narrow(KeyDir()) + "\\token.ini", "faults", function, code);
+}
+
 OpenCounts GetOpenCounts() {
     OpenCounts counts;
     HMODULE m = GetModuleHandleA("XelSKF_QOR_ZAF.dll");

@@ -56,6 +56,9 @@ std::string ReadValue(const std::string& id, const std::string& section, const s
 
 // token.ini of the key folder (read when the library fills its table).
 void WriteLibraryConfig(const std::string& emptySlots, const std::string& funclistResult = "");
+// A [faults] entry of token.ini, applying to every key; the only way to make
+// SKF_EnumDev fail. Written after WriteLibraryConfig, which starts the file anew.
+void SetLibraryFault(const std::string& function, const std::string& code);
 
 struct OpenCounts {
     ULONG devices = 0;
