@@ -91,7 +91,9 @@ TEST_P(CertStateTest, StateIconAndRowText) {
     SYSTEMTIME to = AddDays(today, c.toDays);
     int days = -1;
     EXPECT_EQ(c.kind, ClassifyCert(from, to, today, &days));
-    if (c.kind == CertStateKind::Expiring) EXPECT_EQ(c.days, days);
+    if (c.kind == CertStateKind::Expiring) {
+        EXPECT_EQ(c.days, days);
+    }
     EXPECT_EQ(std::wstring(c.text[lang.column]), GetCertState(from, to, today));
 
     // The same state against the real clock, and the row the certificate list shows.
@@ -394,6 +396,39 @@ TEST_F(ListsFixture, NoExpiryNoticeWhenAllCertificatesAreValidOrInvalid) {
     AddKey({{{L"valid", 400}, {L"old", -1}}, {{L"future", 31}}});
     lists.CheckCertExpiry(0);
     EXPECT_TRUE(recorder.calls.empty());
+}
+
+TEST(PaintBanner, CopiesBitmap135ToTheBannersTopLeftCorner) {
+    uitest::MainDialogStandIn dialog;
+    ASSERT_TRUE(IsWindowVisible(dialog.Hwnd()));
+    uitest::PumpFor(200);
+    HWND banner = dialog.Item(IDC_STATIC_BANNER);
+    RECT rc;
+    GetClientRect(banner, &rc);
+    PaintBanner(dialog.Hwnd());
+
+    HBITMAP bmp = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BANNER));
+    ASSERT_NE(nullptr, bmp);
+    BITMAP info = {};
+    GetObjectW(bmp, sizeof info, &info);
+    EXPECT_EQ(402, info.bmWidth);
+    EXPECT_EQ(108, info.bmHeight);
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    HDC dc = GetDC(banner);
+    int checked = 0, same = 0;
+    for (int y = 0; y < rc.bottom && y < info.bmHeight; y += 7) {
+        for (int x = 0; x < rc.right && x < info.bmWidth; x += 11) {
+            ++checked;
+            same += GetPixel(dc, x, y) == GetPixel(mem, x, y) ? 1 : 0;
+        }
+    }
+    ReleaseDC(banner, dc);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(bmp);
+    ASSERT_GT(checked, 50);
+    EXPECT_EQ(checked, same);
 }
 
 } // namespace

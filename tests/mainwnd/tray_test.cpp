@@ -29,7 +29,7 @@ protected:
                   result = 0;
                   return true;
               case WM_WINDOWPOSCHANGING:
-                  result = DefWindowProcW(dialog.Hwnd(), msg, wp, lp);
+                  result = DefWindowProcW(dialog.Hwnd(), msg, wp, lp);  // the dialog's default
                   tray.OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lp));
                   return true;
               case kTrayCallbackMessage:
@@ -142,7 +142,10 @@ TEST_F(TrayFixture, AddingTheIconLeavesAnOldNoticeOut) {
 
 TEST_F(TrayFixture, DoubleClickTogglesTheDialogOtherClicksDoNothing) {
     SetKeys(1);
+    // The template is visible, yet the dialog came up hidden and stays so.
+    EXPECT_FALSE(Visible());
     ShowWindow(dialog.Hwnd(), SW_SHOW);
+    SetWindowPos(dialog.Hwnd(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
     EXPECT_FALSE(Visible());  // hidden start: allowShow is 0
     EXPECT_EQ(0, tray.allowShow);
 

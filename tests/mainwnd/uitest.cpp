@@ -56,32 +56,21 @@ LRESULT CALLBACK TestWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-MainDialogStandIn::MainDialogStandIn(Handler ex)
-    : extra(std::move(ex)),
-      window_(
-          [this](HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-              if (extra && extra(hwnd, msg, wp, lp, result)) return true;
-              return win::ReflectToChild(hwnd, msg, wp, lp, result);
-          },
-          L"Quendral stand-in", WS_OVERLAPPEDWINDOW) {
-    HWND parent = window_.Hwnd();
-    HINSTANCE inst = GetModuleHandleW(nullptr);
-    const DWORD listStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY |
-                            LBS_OWNERDRAWVARIABLE | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT;
-    HWND keyList = CreateWindowExW(0, L"LISTBOX", L"", listStyle, 10, 40, 180, 300, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LIST_DEV)), inst, nullptr);
-    HWND certList = CreateWindowExW(0, L"LISTBOX", L"", listStyle, 200, 130, 280, 210, parent,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LIST_CERT)), inst, nullptr);
-    keys.Subclass(keyList);
-    certs.Subclass(certList);
-    for (int id = IDC_BTN_CHGDEVNAME; id <= IDC_BTN_SETTING; ++id) {
-        CreateWindowExW(0, L"BUTTON", L"b", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 490, 40 + (id - 1002) * 30, 100, 24,
-                        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
-    }
-    for (int id = IDC_STATIC_DEVLIST; id <= IDC_STATIC_BANNER; ++id) {
-        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10 + (id - 1008) * 200, 5, 190, 30, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
-    }
+MainDialogStandIn::MainDialogStandIn(Handler ex) : win::Dialog(IDD_QUENDRAL_DIALOG), extra(std::move(ex)) {
+    Create(nullptr);
+}
+
+MainDialogStandIn::~MainDialogStandIn() { DestroyWindow(); }
+
+BOOL MainDialogStandIn::OnInitDialog() {
+    keys.Subclass(Item(IDC_LIST_DEV));
+    certs.Subclass(Item(IDC_LIST_CERT));
+    return TRUE;
+}
+
+bool MainDialogStandIn::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (extra && extra(Hwnd(), msg, wp, lp, result)) return true;
+    return win::Dialog::OnMessage(msg, wp, lp, result);
 }
 
 StdDialog::StdDialog(const std::wstring& title, bool refuseClose) : refuse_(refuseClose) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "controls/customlistbox.h"
+#include "win/dialog.h"
 
 namespace uitest {
 
@@ -34,13 +35,14 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-// The main dialog's controls on a hidden top-level window: lists 1000/1001
-// (owner-drawn, bound to CCustomListBox), buttons 1002-1007, statics 1008-1010.
-// `extra` sees every message first (e.g. to route them to a TrayNotices).
-class MainDialogStandIn {
+// The main dialog's template (102, with its controls and styles) as a
+// modeless dialog, the two lists bound to CCustomListBox. `extra` sees every
+// message first (e.g. to route them to a TrayNotices). Needs the program's
+// resources linked into the test (qres).
+class MainDialogStandIn : public win::Dialog {
 public:
     explicit MainDialogStandIn(Handler extra = {});
-    HWND Hwnd() const { return window_.Hwnd(); }
+    ~MainDialogStandIn() override;
     HWND Item(int id) const { return GetDlgItem(Hwnd(), id); }
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
 
@@ -48,8 +50,9 @@ public:
     CCustomListBox certs;
     Handler extra;
 
-private:
-    TestWindow window_;
+protected:
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 };
 
 // A standard dialog of this process with a title. With refuseClose it answers
