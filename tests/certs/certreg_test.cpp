@@ -276,6 +276,19 @@ TEST_F(CertRegTest, FailingCommitIsLoggedAndReturned) {
     EXPECT_TRUE(HasErr("CertControlStore err=0x80090020"));
 }
 
+// A removal whose commit of "My" fails reports it and leaves "qor.sm2" alone.
+TEST_F(CertRegTest, FailingCommitOnRemovalIsReturnedAndStopsThere) {
+    const std::string sm2 = Cert("sm2_sign");
+    AddRecord(kPathA, "SN-COMMIT", {{L"C", {{Cert("rsa_sign"), AT_SIGNATURE}, {sm2, AT_KEYEXCHANGE}}}});
+    ASSERT_EQ(0u, ListRegisterCert(kPathA.c_str()));
+    const ULONG err = 0x80090020;
+    qstore::SetStoreFaultForTest(kMy, qstore::StoreOp::Commit, err);
+    EXPECT_EQ(err, ListUnRegisterCert(kPathA.c_str()));
+    qstore::ClearStoreFaultsForTest();
+    EXPECT_TRUE(HasErr("CertControlStore err=0x80090020"));
+    EXPECT_EQ(1u, Count(storecheck::ReadBoth(kSm2), sm2));
+}
+
 // Removal by tag: this key's entries and our untagged ones go from both
 // stores; a foreign provider's entry, one whose provider name differs only in
 // letter case, and another key's entries stay - also when one serial is a
@@ -472,16 +485,30 @@ TEST_F(SweepTest, KeyThatCannotBeConnectedContributesNoTag) {
     EXPECT_EQ(0u, softkey::GetOpenCounts().devices);
 }
 
-TEST_F(SweepTest, EnumerationFailureDeletesNothingAndReturns1) {
+// The key list cannot be had (the function fails, or the library lacks it):
+// nothing is deleted and the result is 1. Each case needs a fresh process,
+// since a missing slot is fixed when the library fills its table.
+class SweepEnumFailure : public SweepTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SweepEnumFailure, DeletesNothingAndReturns1) {
+    const bool missing = GetParam();
     Populate();
-    softkey::WriteLibraryConfig("SKF_EnumDev");
+    PlugIn("present", "123");
+    if (missing) {
+        softkey::WriteLibraryConfig("SKF_EnumDev");
+    } else {
+        softkey::SetLibraryFault("SKF_EnumDev", "0x0A000001");
+    }
     auto myBefore = storecheck::Read(kMy), smBefore = storecheck::Read(kSm2);
     EXPECT_EQ(1u, UnRegisterCert());
-    EXPECT_TRUE(HasErr("SKF_EnumDev error,rv=0xe0300001"));
+    EXPECT_TRUE(HasErr(missing ? "SKF_EnumDev error,rv=0xe0300001" : "SKF_EnumDev error,rv=0x0a000001"));
     EXPECT_EQ(storecheck::Hashes(myBefore), storecheck::Hashes(storecheck::ReadBoth(kMy)));
     EXPECT_EQ(storecheck::Hashes(smBefore), storecheck::Hashes(storecheck::ReadBoth(kSm2)));
     EXPECT_FALSE(testenv::LogHas("delete cert"));
+    EXPECT_FALSE(testenv::LogHas("vectCertID"));
 }
+
+INSTANTIATE_TEST_SUITE_P(FailingOrMissing, SweepEnumFailure, ::testing::Bool());
 
 TEST_F(SweepTest, MyUnopenableStillCleansSm2) {
     Populate();
