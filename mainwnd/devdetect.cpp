@@ -251,7 +251,7 @@ void DevEventWorker::Stop() {
     stopping_ = 0;
 }
 
-DWORD DevEventWorker::DevEventThread(void* param) {
+DWORD WINAPI DevEventWorker::DevEventThread(void* param) {
     auto* self = static_cast<DevEventWorker*>(param);
     while (self->bThreadRun.load() != 0) {
         DevEvent ev;

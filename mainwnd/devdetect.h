@@ -104,7 +104,7 @@ public:
     bool Stopping() const { return stopping_.load() != 0; }
 
 private:
-    static DWORD DevEventThread(void* self);
+    static DWORD WINAPI DevEventThread(void* self);
 
     std::atomic<unsigned char> bThreadRun{0};
     std::atomic<unsigned char> stopping_{0};
