@@ -212,7 +212,8 @@ void ScanPresentDevs(DetectWindowOps& ops) {
         }
     }
     if (pushed > 0) return;
-    // No key listed, or the enumeration failed: the same as an empty list.
+    // No key listed (a list of only its terminator included), or the
+    // enumeration failed: the same as an empty list.
     if (ListGetDevCount() == 0) {
         ops.CloseAllDlgs();
         ops.HideMainWindow();
