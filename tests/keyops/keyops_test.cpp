@@ -92,26 +92,26 @@ public:
     bool Found() const { return found_; }
 
 private:
+    struct Search {
+        const std::wstring* caption;
+        HWND found;
+    };
+    static BOOL CALLBACK Match(HWND hwnd, LPARAM lp) {
+        auto* s = reinterpret_cast<Search*>(lp);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        wchar_t cls[16] = {};
+        GetClassNameW(hwnd, cls, 16);
+        if (pid != GetCurrentProcessId() || wcscmp(cls, L"#32770") != 0) return TRUE;
+        if (WindowText(hwnd) != *s->caption) return TRUE;
+        s->found = hwnd;
+        return FALSE;
+    }
     // FindWindow, but only among this process's windows: a dialog of another
     // test process must not be taken for ours.
     HWND Find() const {
-        struct Search {
-            const std::wstring* caption;
-            HWND found;
-        } search{&caption_, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lp);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(hwnd, &pid);
-                wchar_t cls[16] = {};
-                GetClassNameW(hwnd, cls, 16);
-                if (pid != GetCurrentProcessId() || wcscmp(cls, L"#32770") != 0) return TRUE;
-                if (WindowText(hwnd) != *s->caption) return TRUE;
-                s->found = hwnd;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        Search search{&caption_, nullptr};
+        EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
         // The caption search of the program itself, for the same window.
         if (search.found) {
             EXPECT_EQ(search.found, FindWindowW(L"#32770", caption_.c_str()));
