@@ -65,7 +65,14 @@ void CGradientStatic::Paint(HDC dc, const RECT& rc) const {
     SetTextColor(dc, oldText);
 }
 
-bool CGradientStatic::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
+bool CGradientStatic::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (msg == WM_SETTEXT || msg == WM_ENABLE) {
+        // The static control paints itself at once for these, bypassing
+        // WM_PAINT (Wine does): let it, then paint the label over it.
+        result = Default(msg, wp, lp);
+        Invalidate(false);
+        return true;
+    }
     if (msg != WM_PAINT) return false;
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(Hwnd(), &ps);
