@@ -105,6 +105,25 @@ TEST(GradientNative, RunsFromTheStartColourToTheEndColour) {
     for (int x = 1; x < 200; ++x) EXPECT_GE(GetBValue(canvas.At(x, 8)) + 1, GetBValue(canvas.At(x - 1, 8))) << x;
 }
 
+TEST(GradientOnScreen, ANewTextIsDrawnOverTheGradient) {
+    ControlHost host;
+    ASSERT_TRUE(host.Create());
+    CGradientStatic& label = host.devCaption;
+    RedrawWindow(host.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // The way the main dialog sets its captions, after the dialog is up.
+    label.SetText(L"USB Key List");
+    UpdateWindow(label.Hwnd());
+    PumpPending();
+    RECT rc = label.ClientRect();
+    PixelCanvas screen(rc.right, rc.bottom);
+    ASSERT_TRUE(screen.CaptureClient(label.Hwnd()));
+    PixelCanvas expected(rc.right, rc.bottom);
+    label.Paint(expected.Dc(), rc);
+    for (int y = 0; y < rc.bottom; ++y)
+        for (int x = 0; x < rc.right; ++x) ASSERT_EQ(expected.At(x, y), screen.At(x, y)) << x << "," << y;
+    EXPECT_LE(Diff(kStart, screen.At(0, 0)), 3);
+}
+
 // Text pixels: where the label with text differs from the same label without.
 struct Ink {
     int minX = 1 << 30, maxX = -1, minY = 1 << 30, maxY = -1;

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     ControlHost host;
     host.paintBanner = true;
     if (!host.Create()) return 1;
-    SetWindowPos(host.Hwnd(), nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(host.Hwnd(), nullptr, 40, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
     win::Font font(CreateFontW(15, 0, 0, 0, FW_EXTRALIGHT, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SCRIPT,
