@@ -216,9 +216,13 @@ TEST(Resources, DialogTemplatesAreTheDesignedOnes) {
     }
 }
 
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
 TEST(Resources, TheMainDialogTemplateCreatesItsControlsWhereDesigned) {
     HWND dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_QUENDRAL_DIALOG), nullptr,
-                                  [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+                                  NoDialogProc, 0);
     ASSERT_TRUE(dlg);
     RECT want = {0, 0, 403, 240};
     MapDialogRect(dlg, &want);
@@ -248,7 +252,7 @@ TEST(Resources, TheMainDialogTemplateCreatesItsControlsWhereDesigned) {
 
 TEST(Resources, TheAboutBoxShowsTheProgramIcon) {
     HWND dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr,
-                                  [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+                                  NoDialogProc, 0);
     ASSERT_TRUE(dlg);
     HWND icon = GetWindow(dlg, GW_CHILD);  // the first control
     ASSERT_TRUE(icon);
