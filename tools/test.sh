@@ -18,4 +18,7 @@ BUILD="${QUENDRAL_BUILD_ROOT:-$ROOT/build}/x86_64"
 wine_env_start "$BUILD/wineprefix"
 echo "== ctest"
 cd "$BUILD"
-ctest -j"$(nproc)" --output-on-failure --timeout 300 "$@"
+# A test process that hangs only at exit after its test passed (seen under
+# Wine after PIN dialogs on a loaded machine) gets one more run; a real hang
+# times out again and fails.
+ctest -j"$(nproc)" --output-on-failure --timeout 300 --repeat after-timeout:2 "$@"
